@@ -1,0 +1,41 @@
+// An owning reference: whatever path a function leaves by, it lets go.
+#pragma once
+
+#include <utility>
+
+#include "binding/python.hpp"
+
+namespace halvex::binding {
+
+class Ref {
+public:
+    Ref() = default;
+    static Ref steal(PyObject* object) { return Ref(object); }
+    static Ref borrow(PyObject* object) {
+        Py_XINCREF(object);
+        return Ref(object);
+    }
+
+    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        if (this != &other) {
+            Py_XDECREF(object_);
+            object_ = std::exchange(other.object_, nullptr);
+        }
+        return *this;
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { Py_XDECREF(object_); }
+
+    PyObject* get() const { return object_; }
+    // Hands the reference to the caller (typically as a function's result).
+    PyObject* release() { return std::exchange(object_, nullptr); }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    explicit Ref(PyObject* object) : object_(object) {}
+    PyObject* object_ = nullptr;
+};
+
+}  // namespace halvex::binding
