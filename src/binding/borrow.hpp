@@ -26,38 +26,32 @@ private:
     int state_ = 0;  // 0 free, -1 exclusive, n > 0 shared n times
 };
 
-// Holds an exclusive borrow for its lifetime; false (with RuntimeError set)
-// when the object is borrowed already.
-class ExclusiveBorrow {
+// Holds a borrow for its lifetime; false (with RuntimeError set) when the
+// request conflicts with a borrow already held.
+template <bool Exclusive>
+class Borrow {
 public:
-    explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag.try_exclusive() ? &flag : nullptr) {
-        if (!flag_) PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+    explicit Borrow(BorrowFlag& flag) : flag_(take(flag) ? &flag : nullptr) {
+        if (!flag_) PyErr_SetString(PyExc_RuntimeError, Exclusive ? "Already borrowed" : "Already mutably borrowed");
     }
-    ~ExclusiveBorrow() {
-        if (flag_) flag_->release_exclusive();
+    ~Borrow() {
+        if (!flag_) return;
+        if constexpr (Exclusive) {
+            flag_->release_exclusive();
+        } else {
+            flag_->release_shared();
+        }
     }
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
     explicit operator bool() const { return flag_ != nullptr; }
 
 private:
+    static bool take(BorrowFlag& flag) { return Exclusive ? flag.try_exclusive() : flag.try_shared(); }
     BorrowFlag* flag_;
 };
 
-class SharedBorrow {
-public:
-    explicit SharedBorrow(BorrowFlag& flag) : flag_(flag.try_shared() ? &flag : nullptr) {
-        if (!flag_) PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-    }
-    ~SharedBorrow() {
-        if (flag_) flag_->release_shared();
-    }
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
-    explicit operator bool() const { return flag_ != nullptr; }
-
-private:
-    BorrowFlag* flag_;
-};
+using ExclusiveBorrow = Borrow<true>;
+using SharedBorrow = Borrow<false>;
 
 }  // namespace halvex::binding

@@ -46,13 +46,8 @@ bool wrong_type(PyObject* object, std::string_view name, std::string_view target
 
 bool prefix_type_error(std::string_view name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value), owned_traceback = Ref::steal(traceback);
-    std::string message = argument_prefix(name) + text_of(Ref::steal(PyObject_Str(value)).get());
+    PendingError error = PendingError::fetch();
+    std::string message = argument_prefix(name) + text_of(Ref::steal(PyObject_Str(error.value.get())).get());
     PyErr_SetString(PyExc_TypeError, message.c_str());
     return false;
 }

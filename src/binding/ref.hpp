@@ -38,4 +38,20 @@ private:
     PyObject* object_ = nullptr;
 };
 
+// The exception being raised, taken out of the interpreter (and normalised).
+struct PendingError {
+    Ref type;
+    Ref value;
+    Ref traceback;
+
+    static PendingError fetch() {
+        PyObject* type = nullptr;
+        PyObject* value = nullptr;
+        PyObject* traceback = nullptr;
+        PyErr_Fetch(&type, &value, &traceback);
+        PyErr_NormalizeException(&type, &value, &traceback);
+        return {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+    }
+};
+
 }  // namespace halvex::binding

@@ -102,14 +102,10 @@ std::string repr_text(PyObject* object) {
 
 // Turns the pending transmission error into the fatal-error exception.
 PyObject* raise_fatal_send_failure(std::string_view failure_text) {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value), owned_traceback = Ref::steal(traceback);
-    std::string message = std::string(failure_text) + ": TransmissionError { type: " + repr_text(type) +
-                          ", value: " + repr_text(value) + ", traceback: " + repr_text(traceback) + " }";
+    binding::PendingError error = binding::PendingError::fetch();
+    std::string message = std::string(failure_text) + ": TransmissionError { type: " + repr_text(error.type.get()) +
+                          ", value: " + repr_text(error.value.get()) +
+                          ", traceback: " + repr_text(error.traceback.get()) + " }";
     return binding::raise_fatal(message);
 }
 
@@ -226,45 +222,47 @@ PyObject* client_disconnect(PyObject* self, PyObject*) {
 
 // Sending.
 
-PyObject* send_buffered_line(ClientState& state) {
+// Parses the one argument, takes the borrow, lets `write_text` put the
+// command text into the line, sends it and returns the tag.
+template <bool (*WriteText)(PyObject*, std::string&)>
+PyObject* send_one(PyObject* self, const binding::Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) {
+    PyObject* argument = nullptr;
+    if (!binding::parse_arguments(signature, args, nargs, kwnames, &argument)) return nullptr;
+    binding::ExclusiveBorrow borrow(borrow_of(self));
+    if (!borrow) return nullptr;
+    ClientState& state = state_of(self);
+    if (!WriteText(argument, state.line)) return nullptr;
     std::uint64_t tag = 0;
     SendFailure failure;
     if (!state.transmit(tag, failure)) return raise_send_failure(failure);
     return PyLong_FromUnsignedLongLong(tag);
 }
 
-constexpr std::string_view message_parameter[] = {"message"};
-
-PyObject* client_send_raw_command(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* message = nullptr;
-    if (!binding::parse_arguments({"send_raw_command", message_parameter}, args, nargs, kwnames, &message))
-        return nullptr;
-    binding::ExclusiveBorrow borrow(borrow_of(self));
-    if (!borrow) return nullptr;
+bool raw_text(PyObject* message, std::string& line) {
     std::string_view text;
-    if (!binding::convert_str(message, "message", text)) return nullptr;
-    ClientState& state = state_of(self);
-    state.line.assign(text);
-    return send_buffered_line(state);
+    if (!binding::convert_str(message, "message", text)) return false;
+    line.assign(text);
+    return true;
 }
 
+bool command_text(PyObject* argument, std::string& line) {
+    const commands::Command* command = scripting::command_value(argument);
+    if (!command) return binding::wrong_type(argument, "command", "Command");
+    line.clear();
+    commands::append_text(*command, line);
+    return true;
+}
+
+constexpr std::string_view message_parameter[] = {"message"};
 constexpr std::string_view command_parameter[] = {"command"};
 
+PyObject* client_send_raw_command(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return send_one<raw_text>(self, {"send_raw_command", message_parameter}, args, nargs, kwnames);
+}
+
 PyObject* client_send_command(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* argument = nullptr;
-    if (!binding::parse_arguments({"send_command", command_parameter}, args, nargs, kwnames, &argument))
-        return nullptr;
-    binding::ExclusiveBorrow borrow(borrow_of(self));
-    if (!borrow) return nullptr;
-    const commands::Command* command = scripting::command_value(argument);
-    if (!command) {
-        binding::wrong_type(argument, "command", "Command");
-        return nullptr;
-    }
-    ClientState& state = state_of(self);
-    state.line.clear();
-    commands::append_text(*command, state.line);
-    return send_buffered_line(state);
+    return send_one<command_text>(self, {"send_command", command_parameter}, args, nargs, kwnames);
 }
 
 // One method per command, generated from its declaration.
