@@ -1,6 +1,5 @@
 #include "primitives/python_types.hpp"
 
-#include <array>
 #include <utility>
 
 #include "binding/convert.hpp"
@@ -16,33 +15,11 @@ using binding::unbox;
 namespace {
 
 template <class E>
-struct Member {
-    E value;
-    std::string_view name;
-};
-
-template <class E>
-struct EnumTraits;
-
-template <>
-struct EnumTraits<Channels> {
-    static constexpr std::string_view name = "Channels";
-    static constexpr std::array<Member<Channels>, 2> members{{{Channels::Mono, "Mono"}, {Channels::Stereo, "Stereo"}}};
-};
-
-template <>
-struct EnumTraits<Ecm> {
-    static constexpr std::string_view name = "ECM";
-    static constexpr std::array<Member<Ecm>, 4> members{
-        {{Ecm::No, "No"}, {Ecm::ECM64, "ECM64"}, {Ecm::ECM128, "ECM128"}, {Ecm::ECM256, "ECM256"}}};
-};
-
-template <class E>
 PyObject* enum_repr(PyObject* self) {
     E value = unbox<E>(self);
-    for (const auto& member : EnumTraits<E>::members) {
+    for (const auto& member : EnumMembers<E>::list) {
         if (member.value != value) continue;
-        std::string text = std::string(EnumTraits<E>::name) + "." + std::string(member.name);
+        std::string text = std::string(kind_name<E>) + "." + std::string(member.name);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     }
     Py_UNREACHABLE();
@@ -56,7 +33,7 @@ PyObject* enum_int(PyObject* self) {
 // Members are class attributes, made once while the class is made ready.
 template <class E>
 bool add_members(PyTypeObject* type) {
-    for (const auto& member : EnumTraits<E>::members) {
+    for (const auto& member : EnumMembers<E>::list) {
         Ref instance = Ref::steal(binding::box(type, E{member.value}));
         if (!instance) return false;
         std::string name(member.name);
@@ -76,32 +53,13 @@ PyTypeObject* create_enum_type() {
         {Py_nb_int, reinterpret_cast<void*>(enum_int<E>)},
         {0, nullptr},
     };
-    PyTypeObject* type = binding::create_type({EnumTraits<E>::name, sizeof(Boxed<E>)}, slots);
+    PyTypeObject* type = binding::create_type({kind_name<E>, sizeof(Boxed<E>)}, slots);
     if (type && !add_members<E>(type)) {
         Py_DECREF(type);
         return nullptr;
     }
     return type;
 }
-
-template <class C>
-struct ConstantTraits;
-template <>
-struct ConstantTraits<AudioFormatType> {
-    static constexpr std::string_view name = "AudioFormatType";
-};
-template <>
-struct ConstantTraits<PayloadType> {
-    static constexpr std::string_view name = "PayloadType";
-};
-template <>
-struct ConstantTraits<ToneType> {
-    static constexpr std::string_view name = "ToneType";
-};
-template <>
-struct ConstantTraits<ConstantWithDescription> {
-    static constexpr std::string_view name = "ConstantWithDescription";
-};
 
 // A constant's value is static data: its instances need no destructor work.
 template <class C>
@@ -111,16 +69,7 @@ PyTypeObject* create_constant_type() {
         {Py_tp_dealloc, reinterpret_cast<void*>(binding::unbox_dealloc<C>)},
         {0, nullptr},
     };
-    return binding::create_type({ConstantTraits<C>::name, sizeof(Boxed<C>), Py_TPFLAGS_IMMUTABLETYPE}, slots);
-}
-
-template <class T>
-std::string_view class_name() {
-    if constexpr (std::is_enum_v<T>) {
-        return EnumTraits<T>::name;
-    } else {
-        return ConstantTraits<T>::name;
-    }
+    return binding::create_type({kind_name<C>, sizeof(Boxed<C>), Py_TPFLAGS_IMMUTABLETYPE}, slots);
 }
 
 }  // namespace
@@ -142,7 +91,7 @@ template <class T>
 bool convert(PyObject* object, std::string_view name, T& out) {
     PyTypeObject* type = python_type<T>();
     if (!type) return false;
-    if (!PyObject_TypeCheck(object, type)) return binding::wrong_type(object, name, class_name<T>());
+    if (!PyObject_TypeCheck(object, type)) return binding::wrong_type(object, name, kind_name<T>);
     out = unbox<T>(object);
     return true;
 }

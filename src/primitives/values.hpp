@@ -2,6 +2,7 @@
 // No Python here: command records and their rendering use these directly.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -23,5 +24,42 @@ struct ToneType : Constant {};
 struct ConstantWithDescription : Constant {
     std::string_view description;
 };
+
+template <class E>
+struct EnumMember {
+    E value;
+    std::string_view name;
+};
+
+// The members of each enumeration, as Python shows them.
+template <class E>
+struct EnumMembers;
+
+template <>
+struct EnumMembers<Channels> {
+    static constexpr std::array<EnumMember<Channels>, 2> list{{{Channels::Mono, "Mono"}, {Channels::Stereo, "Stereo"}}};
+};
+
+template <>
+struct EnumMembers<Ecm> {
+    static constexpr std::array<EnumMember<Ecm>, 4> list{
+        {{Ecm::No, "No"}, {Ecm::ECM64, "ECM64"}, {Ecm::ECM128, "ECM128"}, {Ecm::ECM256, "ECM256"}}};
+};
+
+// The class name each kind has in Python.
+template <class T>
+inline constexpr std::string_view kind_name = "";
+template <>
+inline constexpr std::string_view kind_name<Channels> = "Channels";
+template <>
+inline constexpr std::string_view kind_name<Ecm> = "ECM";
+template <>
+inline constexpr std::string_view kind_name<AudioFormatType> = "AudioFormatType";
+template <>
+inline constexpr std::string_view kind_name<PayloadType> = "PayloadType";
+template <>
+inline constexpr std::string_view kind_name<ToneType> = "ToneType";
+template <>
+inline constexpr std::string_view kind_name<ConstantWithDescription> = "ConstantWithDescription";
 
 }  // namespace halvex

@@ -10,56 +10,23 @@
 #include "binding/convert.hpp"
 #include "binding/types.hpp"
 #include "commands/command.hpp"
+#include "commands/parameters.hpp"
 #include "primitives/python_types.hpp"
 
 namespace halvex::scripting {
 
+using commands::Caller;
 using commands::FromClient;
-
-// Who calls: a client method (which fills some fields itself) or a constructor.
-enum class Caller { Client, Constructor };
+using commands::parameter_count;
+using commands::parameter_list;
+using commands::parameter_names_v;
+using commands::is_parameter;
 
 // The credentials a client puts into the fields it fills itself.
 struct Credentials {
     std::string_view username;
     std::string_view password;
 };
-
-template <class Field>
-constexpr bool is_parameter(const Field& field, Caller caller) {
-    return caller == Caller::Constructor || field.client == FromClient::Argument;
-}
-
-template <class R, Caller C>
-constexpr std::size_t parameter_count() {
-    std::size_t count = 0;
-    commands::for_each_field<R>([&](const auto& field) { count += is_parameter(field, C) ? 1 : 0; });
-    return count;
-}
-
-template <class R, Caller C>
-constexpr auto parameter_names() {
-    std::array<std::string_view, parameter_count<R, C>()> names{};
-    std::size_t k = 0;
-    commands::for_each_field<R>([&](const auto& field) {
-        if (is_parameter(field, C)) names[k++] = field.name;
-    });
-    return names;
-}
-
-template <class R, Caller C>
-inline constexpr auto parameter_names_v = parameter_names<R, C>();
-
-// "a, b, c", optionally led by "$self".
-template <class R, Caller C>
-std::string parameter_list(bool with_self) {
-    std::string text = with_self ? "$self" : "";
-    for (std::string_view name : parameter_names_v<R, C>) {
-        if (!text.empty()) text += ", ";
-        text += name;
-    }
-    return text;
-}
 
 template <class T>
 bool convert_value(PyObject* object, std::string_view name, T& out) {
@@ -82,14 +49,9 @@ void fill_absent(const Field& field, M& member) {
     }
 }
 
-template <class Field>
-inline constexpr bool accepts_none =
-    commands::is_optional_v<typename Field::member_type> ||
-    !std::is_same_v<std::remove_cvref_t<decltype(Field::fallback)>, commands::NoFallback>;
-
 template <class Field, class M>
 bool convert_field(const Field& field, PyObject* object, M& member) {
-    if constexpr (accepts_none<Field>) {
+    if constexpr (commands::accepts_none<Field>) {
         if (object == Py_None) {
             fill_absent(field, member);
             return true;
