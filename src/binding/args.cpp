@@ -37,10 +37,12 @@ bool too_many_positional(const Signature& signature, Py_ssize_t given) {
 }
 
 bool report_missing(const Signature& signature, PyObject** out) {
+    bool complete = true;
+    for (std::size_t i = 0; i < signature.names.size(); ++i) complete = complete && out[i];
+    if (complete) return true;
     std::vector<std::string_view> missing;
     for (std::size_t i = 0; i < signature.names.size(); ++i)
         if (!out[i]) missing.push_back(signature.names[i]);
-    if (missing.empty()) return true;
     return fail(signature, "missing " + std::to_string(missing.size()) + " required argument" +
                                (missing.size() == 1 ? "" : "s") + ": " + listing(missing));
 }

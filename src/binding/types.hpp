@@ -46,8 +46,7 @@ T& unbox(PyObject* object) {
 // Allocates an instance of `type` holding `value`.
 template <class T>
 PyObject* box(PyTypeObject* type, T&& value) {
-    auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* object = allocate(type, 0);
+    PyObject* object = PyType_GenericAlloc(type, 0);
     if (!object) return nullptr;
     new (&reinterpret_cast<Boxed<std::remove_cvref_t<T>>*>(object)->value) std::remove_cvref_t<T>(std::forward<T>(value));
     return object;
@@ -58,8 +57,7 @@ template <class T>
 void unbox_dealloc(PyObject* object) {
     PyTypeObject* type = Py_TYPE(object);
     unbox<T>(object).~T();
-    auto release = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    release(object);
+    PyObject_Free(object);  // the pair of PyType_GenericAlloc for types without GC
     Py_DECREF(type);
 }
 

@@ -32,6 +32,9 @@ struct SendFailure {
     IoError io;
 };
 
+// Room for " COMMANDTAG=", twenty digits and the line feed.
+constexpr std::size_t tag_suffix_capacity = 32;
+
 // Lines larger than this do not keep their buffer after they are sent.
 constexpr std::size_t kept_line_capacity = 64 * 1024;
 
@@ -271,9 +274,8 @@ template <class R>
 PyObject* send_record(PyObject* self, R& record) {
     ClientState& state = state_of(self);
     state.line.clear();
-    state.line.reserve(commands::text_length_bound(record) + 32);
-    commands::StringSink sink{state.line};
-    commands::render_record(record, sink);
+    state.line.reserve(commands::text_length_bound(record) + tag_suffix_capacity);
+    commands::append_record_text(record, state.line);
     std::uint64_t tag = 0;
     SendFailure failure;
     if (!state.transmit(tag, failure)) return report_send_failure(failure, R::info.on_send_failure);

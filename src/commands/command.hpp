@@ -2,6 +2,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -40,6 +41,16 @@ struct StringSink {
     std::string& out;
     bool put(std::string_view piece) {
         out.append(piece);
+        return true;
+    }
+};
+
+// A sink writing into memory sized beforehand (see text_length_bound).
+struct BufferSink {
+    char* cursor;
+    bool put(std::string_view piece) {
+        std::memcpy(cursor, piece.data(), piece.size());
+        cursor += piece.size();
         return true;
     }
 };
@@ -120,15 +131,26 @@ std::size_t text_length_bound(const R& record) {
     return bound;
 }
 
-// Appends the command's text to `out`, growing it at most once.
+// Writes the record's text at `out`, which has room for
+// text_length_bound(record) characters; returns the end of the text.
+template <class R>
+char* write_record(const R& record, char* out) {
+    BufferSink sink{out};
+    render_record(record, sink);
+    return sink.cursor;
+}
+
+// Appends the record's text to `out`, growing it at most once.
+template <class R>
+void append_record_text(const R& record, std::string& out) {
+    std::size_t start = out.size();
+    out.resize(start + text_length_bound(record));
+    char* end = write_record(record, out.data() + start);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
 inline void append_text(const Command& command, std::string& out) {
-    std::visit(
-        [&](const auto& record) {
-            out.reserve(out.size() + text_length_bound(record));
-            StringSink sink{out};
-            render_record(record, sink);
-        },
-        command);
+    std::visit([&](const auto& record) { append_record_text(record, out); }, command);
 }
 
 inline std::string command_to_text(Command command) {

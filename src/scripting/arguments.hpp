@@ -91,14 +91,4 @@ bool fill_record(R& record, PyObject* const* values, const Credentials* credenti
     return ok;
 }
 
-// Parses the call's arguments and fills a record from them.
-template <class R, Caller C>
-bool record_from_call(std::string_view function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                      R& record, const Credentials* credentials = nullptr) {
-    constexpr auto& names = parameter_names_v<R, C>;
-    PyObject* values[names.size() + 1];
-    if (!binding::parse_arguments({function, names}, args, nargs, kwnames, values)) return false;
-    return fill_record<R, C>(record, values, credentials);
-}
-
 }  // namespace halvex::scripting

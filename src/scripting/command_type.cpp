@@ -26,10 +26,31 @@ PyObject* new_command(Command&& value) {
     return binding::box(variant_classes[value.index()], std::move(value));
 }
 
-PyObject* command_str(PyObject* self) {
+// A new command object of record type R, its record default-built in place.
+template <class R>
+PyObject* new_empty_command() {
+    return new_command(Command(std::in_place_type<R>));
+}
+
+PyObject* text_object(const char* begin, const char* end) {
+    return PyUnicode_FromStringAndSize(begin, static_cast<Py_ssize_t>(end - begin));
+}
+
+// Most commands fit on the stack; long texts go to the heap.
+template <class R>
+PyObject* record_str(const R& record) {
+    constexpr std::size_t stack_capacity = 512;
+    if (commands::text_length_bound(record) <= stack_capacity) {
+        char text[stack_capacity];
+        return text_object(text, commands::write_record(record, text));
+    }
     std::string text;
-    commands::append_text(unbox<Command>(self), text);
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    commands::append_record_text(record, text);
+    return text_object(text.data(), text.data() + text.size());
+}
+
+PyObject* command_str(PyObject* self) {
+    return std::visit([](const auto& record) { return record_str(record); }, unbox<Command>(self));
 }
 
 // Payload classes: one per record, opaque, created on first use.
@@ -59,14 +80,18 @@ PyObject* new_payload(const PyObject* self) {
 
 template <class R>
 PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    R record{};
-    if (!record_from_call<R, Caller::Constructor>(R::info.name, args, nargs, kwnames, record)) return nullptr;
-    return new_command(Command(std::in_place_type<R>, std::move(record)));
+    constexpr auto& names = parameter_names_v<R, Caller::Constructor>;
+    PyObject* values[names.size()];
+    if (!binding::parse_arguments({R::info.name, names}, args, nargs, kwnames, values)) return nullptr;
+    Ref command = Ref::steal(new_empty_command<R>());
+    if (!command || !fill_record<R, Caller::Constructor>(std::get<R>(unbox<Command>(command.get())), values))
+        return nullptr;
+    return command.release();
 }
 
 template <class R>
 PyObject* construct_without_arguments(PyObject*, PyObject*) {
-    return new_command(Command(std::in_place_type<R>));
+    return new_empty_command<R>();
 }
 
 template <class R>
@@ -131,6 +156,7 @@ PyTypeObject* create_variant_class() {
     static std::string name = "Command_" + std::string(R::info.keyword);
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(variant_new<R>)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(binding::unbox_dealloc<Command>)},
         {Py_tp_getset, properties},
         {Py_sq_length, reinterpret_cast<void*>(variant_length)},
         {Py_sq_item, reinterpret_cast<void*>(variant_item<R>)},

@@ -76,7 +76,9 @@ TEST_P(WriteAll, SendsUntilDoneOrFailed) {
     EXPECT_EQ(static_cast<bool>(error), row.expected_code != 0);
     EXPECT_EQ(send.received, row.expected_received);
     EXPECT_EQ(send.offered_sizes.size(), row.expected_calls);
-    if (row.expected_code != 0) EXPECT_EQ(describe(error), row.expected_description);
+    if (row.expected_code != 0) {
+        EXPECT_EQ(describe(error), row.expected_description);
+    }
 
     // Every send is offered exactly the bytes not yet taken.
     std::size_t taken = 0;
