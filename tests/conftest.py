@@ -7,7 +7,6 @@ reads the child's standard output.  Every wait below has a time-out.
 
 import json
 import os
-import select
 import socket
 import struct
 import subprocess
@@ -18,6 +17,7 @@ import time
 import pytest
 
 WAIT = 20.0  # seconds; upper bound for any single wait on the network or a child
+LIFETIME = 900.0  # seconds; a server thread gives up after this long in any case
 
 
 # --------------------------------------------------------------------------
@@ -36,12 +36,15 @@ class Peer:
         self._eof = False  # the client's side closed (or the read failed)
         self._closing = False  # we closed or reset it ourselves
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        # Closing wakes the receiving thread through shutdown(); the time-out
+        # only bounds each receive and each send (sendall shares it).
+        self.sock.settimeout(WAIT)
         self._thread = threading.Thread(target=self._receive, daemon=True)
         self._thread.start()
 
     def _receive(self):
-        self.sock.settimeout(0.5)
-        while True:
+        end = time.monotonic() + LIFETIME
+        while time.monotonic() < end:
             with self._cond:
                 if self._closing:
                     break
@@ -147,7 +150,8 @@ class LoopbackServer:
         self._thread.start()
 
     def _accept(self):
-        while True:
+        end = time.monotonic() + LIFETIME
+        while time.monotonic() < end:
             with self._cond:
                 if self._stopping:
                     break
@@ -252,13 +256,6 @@ def refused_port():
         yield s.getsockname()[1]
 
 
-@pytest.fixture
-def client_class():
-    from halvex_rs.client import HalvexClient
-
-    return HalvexClient
-
-
 # --------------------------------------------------------------------------
 # Child interpreters
 # --------------------------------------------------------------------------
@@ -285,7 +282,8 @@ def _mark(text):
     os.write(_marks, ("@@" + text + "\n").encode())
 def emit(value):
     _mark("result " + json.dumps(value))
-from halvex_rs.client import HalvexClient
+from halvex_rs import client as _client
+HalvexClient = _client.HalvexClient
 port = int(sys.argv[1]) if len(sys.argv) > 1 else None
 for _n, _line in enumerate(sys.stdin):
     try:
@@ -301,7 +299,8 @@ class Child:
     """A child interpreter driven snippet by snippet (see _DRIVER).
 
     Names defined by one snippet stay visible to the next ones; `port` holds
-    the port given at start, `emit(value)` reports a JSON value back.
+    the port given at start, `emit(value)` reports a JSON value back.  The
+    child's output is drained continuously, so it never blocks on a full pipe.
     """
 
     def __init__(self, port=None, env=None):
@@ -313,29 +312,47 @@ class Child:
             stderr=subprocess.PIPE,
             env=env,
         )
+        self._cond = threading.Condition()
         self._out = bytearray()
+        self._err = bytearray()
         self._eof = False
         self._count = 0
-        self.stderr = b""
         self.returncode = None
+        self._drains = [
+            threading.Thread(target=self._drain, args=(self.proc.stdout, self._out, True), daemon=True),
+            threading.Thread(target=self._drain, args=(self.proc.stderr, self._err, False), daemon=True),
+        ]
+        for t in self._drains:
+            t.start()
 
-    def _read_until(self, predicate, timeout, what):
-        deadline = time.monotonic() + timeout
-        fd = self.proc.stdout.fileno()
-        while not predicate():
-            remaining = deadline - time.monotonic()
-            if self._eof or remaining <= 0:
-                raise AssertionError(
-                    f"child: {what} did not come within {timeout}s; "
-                    f"output so far: {self.text()[-2000:]!r}"
-                )
-            ready, _, _ = select.select([fd], [], [], remaining)
-            if ready:
+    def _drain(self, pipe, buf, is_stdout):
+        fd = pipe.fileno()
+        while True:
+            try:
                 chunk = os.read(fd, 1 << 16)
-                if chunk:
-                    self._out += chunk
-                else:
-                    self._eof = True
+            except OSError:
+                chunk = b""
+            with self._cond:
+                if not chunk:
+                    if is_stdout:
+                        self._eof = True
+                    self._cond.notify_all()
+                    return
+                buf += chunk
+                self._cond.notify_all()
+
+    def _wait(self, predicate, timeout, what):
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while not predicate():
+                remaining = deadline - time.monotonic()
+                if self._eof or remaining <= 0:
+                    raise AssertionError(
+                        f"child: {what} did not come within {timeout}s; "
+                        f"output so far: {self._text()[-2000:]!r}; "
+                        f"stderr: {bytes(self._err[-2000:])!r}"
+                    )
+                self._cond.wait(remaining)
 
     def run(self, code, timeout=WAIT):
         """Execute `code` in the child; raise AssertionError if it raised."""
@@ -347,16 +364,23 @@ class Child:
         done = lambda: any(
             line == ok or line.startswith(err) for line in self._raw_lines()
         )
-        self._read_until(done, timeout, f"the end of snippet {code!r}")
+        self._wait(done, timeout, f"the end of snippet {code!r}")
         for line in self._raw_lines():
             if line.startswith(err):
                 raise AssertionError(f"child raised: {line[len(err):]}")
 
-    def text(self):
+    def _text(self):
         return self._out.decode("utf-8", "surrogateescape")
 
     def _raw_lines(self):
-        return self.text().split("\n")[:-1]
+        with self._cond:
+            return self._text().split("\n")[:-1]
+
+    def printed(self):
+        """The bytes printed by the library (marker lines left out)."""
+        with self._cond:
+            lines = bytes(self._out).split(b"\n")[:-1]
+        return b"".join(line + b"\n" for line in lines if not line.startswith(b"@@"))
 
     def lines(self):
         """Complete lines printed by the library (marker lines left out)."""
@@ -371,21 +395,30 @@ class Child:
 
     def wait_for(self, line, count=1, timeout=WAIT):
         """Wait until `line` has been printed `count` times."""
-        self._read_until(
-            lambda: self.lines().count(line) >= count, timeout, f"{count} x {line!r}"
-        )
+        self._wait(lambda: self.lines().count(line) >= count, timeout, f"{count} x {line!r}")
         return self.lines()
+
+    @property
+    def stderr(self):
+        with self._cond:
+            return bytes(self._err)
 
     def finish(self, timeout=WAIT):
         """Close the child's input, wait for it to exit, return its lines."""
         if self.returncode is None:
             try:
-                out, self.stderr = self.proc.communicate(timeout=timeout)
+                self.proc.stdin.close()
+            except OSError:
+                pass
+            try:
+                self.returncode = self.proc.wait(timeout)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
-                out, self.stderr = self.proc.communicate(timeout=timeout)
-            self._out += out
-            self.returncode = self.proc.returncode
+                self.returncode = self.proc.wait(timeout)
+            for t in self._drains:
+                t.join(timeout)
+            self.proc.stdout.close()
+            self.proc.stderr.close()
         return self.lines()
 
     def kill(self):

@@ -26,7 +26,7 @@ std::string listing(const std::vector<std::string_view>& names) {
 
 bool fail(const Signature& signature, const std::string& problem) {
     std::string message = std::string(signature.function) + "() " + problem;
-    PyErr_SetString(PyExc_TypeError, message.c_str());
+    raise(PyExc_TypeError, message);
     return false;
 }
 
@@ -64,9 +64,10 @@ Py_ssize_t parameter_index(const Signature& signature, PyObject* key) {
 bool bad_keyword(const Signature& signature, PyObject* key, const char* problem) {
     Ref text = Ref::steal(PyObject_Str(key));
     if (!text) return false;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &length);
     if (!utf8) return false;
-    return fail(signature, std::string(problem) + quoted(utf8));
+    return fail(signature, std::string(problem) + quoted(std::string_view(utf8, static_cast<std::size_t>(length))));
 }
 
 }  // namespace

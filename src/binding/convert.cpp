@@ -40,7 +40,7 @@ std::string type_name_of(PyObject* object) { return class_name(Py_TYPE(object));
 bool wrong_type(PyObject* object, std::string_view name, std::string_view target) {
     std::string message = argument_prefix(name) + "'" + type_name_of(object) + "' object cannot be converted to '" +
                           std::string(target) + "'";
-    PyErr_SetString(PyExc_TypeError, message.c_str());
+    raise(PyExc_TypeError, message);
     return false;
 }
 
@@ -48,7 +48,7 @@ bool prefix_type_error(std::string_view name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
     PendingError error = PendingError::fetch();
     std::string message = argument_prefix(name) + text_of(Ref::steal(PyObject_Str(error.value.get())).get());
-    PyErr_SetString(PyExc_TypeError, message.c_str());
+    raise(PyExc_TypeError, message);
     return false;
 }
 
@@ -114,7 +114,7 @@ bool convert_line_value(PyObject* object, std::string_view name, std::string& ou
     if (!convert_str(object, name, text)) return false;
     if (text.find_first_of("\r\n") != std::string_view::npos) {
         std::string message = argument_prefix(name) + "line breaks are not allowed in command values";
-        PyErr_SetString(PyExc_ValueError, message.c_str());
+        raise(PyExc_ValueError, message);
         return false;
     }
     out.assign(text);

@@ -1,6 +1,7 @@
 // An owning reference: whatever path a function leaves by, it lets go.
 #pragma once
 
+#include <string_view>
 #include <utility>
 
 #include "binding/python.hpp"
@@ -37,6 +38,17 @@ private:
     explicit Ref(PyObject* object) : object_(object) {}
     PyObject* object_ = nullptr;
 };
+
+// Raises `type` with `message`, which may hold any bytes of UTF-8 text
+// (a NUL included).  Returns false, for `return raise(...)`.
+inline bool raise(PyObject* type, std::string_view message) {
+    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    if (text) {
+        PyErr_SetObject(type, text);
+        Py_DECREF(text);
+    }
+    return false;
+}
 
 // The exception being raised, taken out of the interpreter (and normalised).
 struct PendingError {

@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "binding/convert.hpp"
+#include "binding/ref.hpp"
 
 namespace halvex::binding {
 
@@ -28,7 +29,7 @@ std::string text_signature(std::string_view name, std::string_view parameters) {
 
 PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
     std::string message = "No constructor defined for " + class_name(type);
-    PyErr_SetString(PyExc_TypeError, message.c_str());
+    raise(PyExc_TypeError, message);
     return nullptr;
 }
 

@@ -21,6 +21,7 @@
 
 namespace halvex::client {
 
+using binding::raise;
 using binding::Ref;
 using scripting::Caller;
 
@@ -87,7 +88,7 @@ PyObject* raise_send_failure(const SendFailure& failure) {
         PyErr_SetString(PyExc_RuntimeError, "No active connection to send message");
     } else {
         std::string message = "Failed to send message: " + describe(failure.io);
-        PyErr_SetString(PyExc_OSError, message.c_str());
+        raise(PyExc_OSError, message);
     }
     return nullptr;
 }
@@ -144,7 +145,7 @@ bool convert_or_default(PyObject* object, std::string_view name, T fallback, T& 
 
 bool invalid_address(std::string_view text) {
     std::string message = "Invalid IP address: " + std::string(text);
-    PyErr_SetString(PyExc_ValueError, message.c_str());
+    raise(PyExc_ValueError, message);
     return false;
 }
 
@@ -187,7 +188,7 @@ void client_dealloc(PyObject* self) {
 
 PyObject* raise_connect_failure(IoError error) {
     std::string message = "Failed to connect: " + describe(error);
-    PyErr_SetString(PyExc_OSError, message.c_str());
+    raise(PyExc_OSError, message);
     return nullptr;
 }
 
@@ -350,7 +351,7 @@ std::vector<PyMethodDef> method_table() {
          "send_command($self, command)\n--\n\n"},
     };
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (methods.push_back(command_method_def<commands::record_at<I>>()), ...);
+        (methods.push_back(command_method_def<commands::record_at<commands::client_method_order[I]>>()), ...);
     }(std::make_index_sequence<commands::command_count>());
     methods.push_back({"print_details", client_print_details, METH_NOARGS, "print_details($self)\n--\n\n"});
     methods.push_back({nullptr, nullptr, 0, nullptr});

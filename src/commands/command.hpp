@@ -1,11 +1,13 @@
 // The union of all protocol commands and the text each one travels as.
 #pragma once
 
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "commands/records.hpp"
@@ -29,6 +31,15 @@ inline constexpr std::size_t command_count = std::variant_size_v<Command>;
 
 template <std::size_t I>
 using record_at = std::variant_alternative_t<I, Command>;
+
+// The client lists its methods in variant order, except that `get_version`
+// comes before `get_protocol_version`.
+inline constexpr auto client_method_order = [] {
+    std::array<std::size_t, command_count> order{};
+    for (std::size_t i = 0; i < command_count; ++i) order[i] = i;
+    std::swap(order[0], order[1]);
+    return order;
+}();
 
 // Anything that takes pieces of text and says whether it took each one.
 template <class S>

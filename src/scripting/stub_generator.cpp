@@ -50,6 +50,13 @@ void for_each_command(F&& f) {
         std::make_index_sequence<command_count>());
 }
 
+template <class F>
+void for_each_client_method(F&& f) {
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (f.template operator()<record_at<client_method_order[I]>>(), ...);
+    }(std::make_index_sequence<command_count>());
+}
+
 const char* header = "# Generated from the command declarations; do not edit.\n";
 
 std::string init_stub() {
@@ -75,7 +82,7 @@ std::string client_stub() {
                        "    def disconnect(self) -> None: ...\n"
                        "    def send_raw_command(self, message: str) -> int: ...\n"
                        "    def send_command(self, command: Command) -> int: ...\n";
-    for_each_command([&]<class R>() {
+    for_each_client_method([&]<class R>() {
         text += "    def " + std::string(R::info.client_method()) + "(" +
                 typed_parameters<R, Caller::Client>("self") + ") -> None: ...\n";
     });
