@@ -70,6 +70,7 @@ std::string init_stub() {
 std::string client_stub() {
     std::string text = std::string(header) +
                        "from typing import final\n\n"
+                       "from . import _classes\n"
                        "from .commands import Command\n\n"
                        "__all__ = [\"HalvexClient\", \"sum_as_string\"]\n\n"
                        "@final\n"
@@ -93,9 +94,11 @@ std::string client_stub() {
 
 std::string commands_stub() {
     std::string text = std::string(header) +
-                       "from typing import ClassVar, final\n\n"
+                       "from typing import final\n\n"
+                       "from typing_extensions import disjoint_base\n\n"
                        "from . import _classes\n\n"
                        "__all__ = [\"Command\"]\n\n"
+                       "@disjoint_base\n"
                        "class Command:\n"
                        "    def __str__(self) -> str: ...\n";
     for_each_command([&]<class R>() {
@@ -108,12 +111,12 @@ std::string commands_stub() {
         std::string payload = "_classes." + variant;
         text += "    @final\n"
                 "    class " + variant + "(Command):\n"
-                "        __match_args__: ClassVar[tuple[str]]\n"
+                "        __match_args__ = (\"_0\",)\n"
                 "        def __new__(cls, _0: " + payload + ") -> Command." + variant + ": ...\n"
                 "        @property\n"
                 "        def _0(self) -> " + payload + ": ...\n"
                 "        def __len__(self) -> int: ...\n"
-                "        def __getitem__(self, idx: int) -> " + payload + ": ...\n";
+                "        def __getitem__(self, idx: int, /) -> " + payload + ": ...\n";
     });
     return text;
 }
