@@ -112,7 +112,9 @@ bool convert(PyObject* object, std::string_view name, std::string& out) {
 bool convert_line_value(PyObject* object, std::string_view name, std::string& out) {
     std::string_view text;
     if (!convert_str(object, name, text)) return false;
-    if (text.find_first_of("\r\n") != std::string_view::npos) {
+    bool has_line_break = false;
+    for (char c : text) has_line_break |= c == '\n' || c == '\r';
+    if (has_line_break) {
         std::string message = argument_prefix(name) + "line breaks are not allowed in command values";
         raise(PyExc_ValueError, message);
         return false;

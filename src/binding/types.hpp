@@ -43,13 +43,15 @@ T& unbox(PyObject* object) {
     return reinterpret_cast<Boxed<T>*>(object)->value;
 }
 
-// Allocates an instance of `type` holding `value`.
-template <class T>
-PyObject* box(PyTypeObject* type, T&& value) {
-    PyObject* object = PyType_GenericAlloc(type, 0);
-    if (!object) return nullptr;
-    new (&reinterpret_cast<Boxed<std::remove_cvref_t<T>>*>(object)->value) std::remove_cvref_t<T>(std::forward<T>(value));
-    return object;
+// Allocates an instance of `type` (a heap type without GC whose instances
+// are Boxed<T>) and builds its value from `arguments`.
+template <class T, class... Arguments>
+PyObject* box(PyTypeObject* type, Arguments&&... arguments) {
+    auto* object = static_cast<Boxed<T>*>(PyObject_Malloc(sizeof(Boxed<T>)));
+    if (!object) return PyErr_NoMemory();
+    PyObject_Init(reinterpret_cast<PyObject*>(object), type);  // also takes a reference to the type
+    new (&object->value) T(std::forward<Arguments>(arguments)...);
+    return reinterpret_cast<PyObject*>(object);
 }
 
 // tp_dealloc of a heap type whose instances are Boxed<T>.
@@ -57,7 +59,7 @@ template <class T>
 void unbox_dealloc(PyObject* object) {
     PyTypeObject* type = Py_TYPE(object);
     unbox<T>(object).~T();
-    PyObject_Free(object);  // the pair of PyType_GenericAlloc for types without GC
+    PyObject_Free(object);
     Py_DECREF(type);
 }
 

@@ -34,7 +34,7 @@ PyObject* enum_int(PyObject* self) {
 template <class E>
 bool add_members(PyTypeObject* type) {
     for (const auto& member : EnumMembers<E>::list) {
-        Ref instance = Ref::steal(binding::box(type, E{member.value}));
+        Ref instance = Ref::steal(binding::box<E>(type, member.value));
         if (!instance) return false;
         std::string name(member.name);
         if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), name.c_str(), instance.get()) < 0)

@@ -22,14 +22,11 @@ namespace {
 PyTypeObject* command_base = nullptr;
 std::array<PyTypeObject*, commands::command_count> variant_classes{};
 
-PyObject* new_command(Command&& value) {
-    return binding::box(variant_classes[value.index()], std::move(value));
-}
-
-// A new command object of record type R, its record default-built in place.
-template <class R>
-PyObject* new_empty_command() {
-    return new_command(Command(std::in_place_type<R>));
+// A new command object holding a record of type R built from `arguments`.
+template <class R, class... Arguments>
+PyObject* new_command(Arguments&&... arguments) {
+    constexpr std::size_t index = Command(std::in_place_type<R>).index();
+    return binding::box<Command>(variant_classes[index], std::in_place_type<R>, std::forward<Arguments>(arguments)...);
 }
 
 PyObject* text_object(const char* begin, const char* end) {
@@ -73,7 +70,7 @@ template <class R>
 PyObject* new_payload(const PyObject* self) {
     PyTypeObject* type = payload_class<R>();
     if (!type) return nullptr;
-    return binding::box(type, R(std::get<R>(unbox<Command>(const_cast<PyObject*>(self)))));
+    return binding::box<R>(type, std::get<R>(unbox<Command>(const_cast<PyObject*>(self))));
 }
 
 // Static constructors.
@@ -83,7 +80,7 @@ PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     constexpr auto& names = parameter_names_v<R, Caller::Constructor>;
     PyObject* values[names.size()];
     if (!binding::parse_arguments({R::info.name, names}, args, nargs, kwnames, values)) return nullptr;
-    Ref command = Ref::steal(new_empty_command<R>());
+    Ref command = Ref::steal(new_command<R>());
     if (!command || !fill_record<R, Caller::Constructor>(std::get<R>(unbox<Command>(command.get())), values))
         return nullptr;
     return command.release();
@@ -91,7 +88,7 @@ PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 template <class R>
 PyObject* construct_without_arguments(PyObject*, PyObject*) {
-    return new_empty_command<R>();
+    return new_command<R>();
 }
 
 template <class R>
@@ -121,7 +118,7 @@ PyObject* variant_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         binding::wrong_type(payload, "_0", R::info.keyword);
         return nullptr;
     }
-    return new_command(Command(std::in_place_type<R>, unbox<R>(payload)));
+    return new_command<R>(unbox<R>(payload));
 }
 
 template <class R>
