@@ -12,6 +12,7 @@
 #include "binding/borrow.hpp"
 #include "binding/convert.hpp"
 #include "binding/fatal.hpp"
+#include "binding/guard.hpp"
 #include "binding/ref.hpp"
 #include "binding/stdout_writer.hpp"
 #include "binding/types.hpp"
@@ -308,9 +309,9 @@ PyMethodDef command_method_def() {
                                                     scripting::parameter_list<R, Caller::Client>(true));
     const char* name = binding::keep(std::string(R::info.client_method()));
     if constexpr (scripting::parameter_count<R, Caller::Client>() == 0) {
-        return {name, command_method_without_arguments<R>, METH_NOARGS, binding::keep(signature)};
+        return {name, binding::method<command_method_without_arguments<R>>(), METH_NOARGS, binding::keep(signature)};
     } else {
-        return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(command_method<R>)),
+        return {name, binding::method<command_method<R>>(),
                 METH_FASTCALL | METH_KEYWORDS, binding::keep(signature)};
     }
 }
@@ -336,24 +337,19 @@ PyObject* client_command_tag(PyObject* self, void*) {
     return PyLong_FromUnsignedLongLong(state_of(self).command_tag);
 }
 
-template <class F>
-PyCFunction as_cfunction(F* function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 std::vector<PyMethodDef> method_table() {
     std::vector<PyMethodDef> methods{
-        {"connect", client_connect, METH_NOARGS, "connect($self)\n--\n\n"},
-        {"disconnect", client_disconnect, METH_NOARGS, "disconnect($self)\n--\n\n"},
-        {"send_raw_command", as_cfunction(client_send_raw_command), METH_FASTCALL | METH_KEYWORDS,
+        {"connect", binding::method<client_connect>(), METH_NOARGS, "connect($self)\n--\n\n"},
+        {"disconnect", binding::method<client_disconnect>(), METH_NOARGS, "disconnect($self)\n--\n\n"},
+        {"send_raw_command", binding::method<client_send_raw_command>(), METH_FASTCALL | METH_KEYWORDS,
          "send_raw_command($self, message)\n--\n\n"},
-        {"send_command", as_cfunction(client_send_command), METH_FASTCALL | METH_KEYWORDS,
+        {"send_command", binding::method<client_send_command>(), METH_FASTCALL | METH_KEYWORDS,
          "send_command($self, command)\n--\n\n"},
     };
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (methods.push_back(command_method_def<commands::record_at<commands::client_method_order[I]>>()), ...);
     }(std::make_index_sequence<commands::command_count>());
-    methods.push_back({"print_details", client_print_details, METH_NOARGS, "print_details($self)\n--\n\n"});
+    methods.push_back({"print_details", binding::method<client_print_details>(), METH_NOARGS, "print_details($self)\n--\n\n"});
     methods.push_back({nullptr, nullptr, 0, nullptr});
     return methods;
 }
@@ -361,11 +357,11 @@ std::vector<PyMethodDef> method_table() {
 PyTypeObject* create_client_type() {
     static std::vector<PyMethodDef> methods = method_table();
     static PyGetSetDef properties[] = {
-        {"command_tag", client_command_tag, nullptr, nullptr, nullptr},
+        {"command_tag", binding::property<client_command_tag>(), nullptr, nullptr, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(client_new)},
+        {Py_tp_new, binding::slot<client_new>()},
         {Py_tp_dealloc, reinterpret_cast<void*>(client_dealloc)},
         {Py_tp_methods, methods.data()},
         {Py_tp_getset, properties},

@@ -138,7 +138,11 @@ bool print_server_lines(int socket) {
 
 void* reader_main(void* argument) {
     int socket = static_cast<int>(reinterpret_cast<std::intptr_t>(argument));
-    if (print_server_lines(socket)) print("Connection closed.\n");
+    try {
+        if (print_server_lines(socket)) print("Connection closed.\n");
+    } catch (const std::exception& error) {  // a line too long to hold in memory
+        binding::report_to_stderr(std::string("reader stopped: ") + error.what(), std::source_location::current());
+    }
     ::close(socket);
     return nullptr;
 }

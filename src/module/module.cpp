@@ -5,6 +5,7 @@
 
 #include "binding/args.hpp"
 #include "binding/convert.hpp"
+#include "binding/guard.hpp"
 #include "binding/ref.hpp"
 #include "client/client.hpp"
 #include "scripting/command_type.hpp"
@@ -25,7 +26,7 @@ PyObject* sum_as_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     return PyUnicode_FromStringAndSize(sum.data(), static_cast<Py_ssize_t>(sum.size()));
 }
 
-PyMethodDef sum_as_string_def = {"sum_as_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sum_as_string)),
+PyMethodDef sum_as_string_def = {"sum_as_string", binding::method<sum_as_string>(),
                                  METH_FASTCALL | METH_KEYWORDS, "sum_as_string(a, b)\n--\n\n"};
 
 // Appends `name` to the module's __all__ (a list, created when missing) and
@@ -113,4 +114,4 @@ PyObject* initialise() {
 }  // namespace
 }  // namespace halvex
 
-PyMODINIT_FUNC PyInit_halvex_rs(void) { return halvex::initialise(); }
+PyMODINIT_FUNC PyInit_halvex_rs(void) { return halvex::binding::Guarded<halvex::initialise>::call(); }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "binding/convert.hpp"
+#include "binding/guard.hpp"
 #include "binding/ref.hpp"
 #include "binding/types.hpp"
 
@@ -46,11 +47,11 @@ bool add_members(PyTypeObject* type) {
 template <class E>
 PyTypeObject* create_enum_type() {
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(binding::no_constructor)},
+        {Py_tp_new, binding::slot<binding::no_constructor>()},
         {Py_tp_dealloc, reinterpret_cast<void*>(binding::unbox_dealloc<E>)},
-        {Py_tp_repr, reinterpret_cast<void*>(enum_repr<E>)},
-        {Py_tp_str, reinterpret_cast<void*>(enum_repr<E>)},
-        {Py_nb_int, reinterpret_cast<void*>(enum_int<E>)},
+        {Py_tp_repr, binding::slot<enum_repr<E>>()},
+        {Py_tp_str, binding::slot<enum_repr<E>>()},
+        {Py_nb_int, binding::slot<enum_int<E>>()},
         {0, nullptr},
     };
     PyTypeObject* type = binding::create_type({kind_name<E>, sizeof(Boxed<E>)}, slots);
@@ -65,7 +66,7 @@ PyTypeObject* create_enum_type() {
 template <class C>
 PyTypeObject* create_constant_type() {
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(binding::no_constructor)},
+        {Py_tp_new, binding::slot<binding::no_constructor>()},
         {Py_tp_dealloc, reinterpret_cast<void*>(binding::unbox_dealloc<C>)},
         {0, nullptr},
     };

@@ -7,6 +7,7 @@
 
 #include "binding/args.hpp"
 #include "binding/convert.hpp"
+#include "binding/guard.hpp"
 #include "binding/ref.hpp"
 #include "binding/types.hpp"
 #include "scripting/arguments.hpp"
@@ -57,7 +58,7 @@ PyTypeObject* payload_class() {
     static PyTypeObject* type = nullptr;
     if (!type) {
         static PyType_Slot slots[] = {
-            {Py_tp_new, reinterpret_cast<void*>(binding::no_constructor)},
+            {Py_tp_new, binding::slot<binding::no_constructor>()},
             {Py_tp_dealloc, reinterpret_cast<void*>(binding::unbox_dealloc<R>)},
             {0, nullptr},
         };
@@ -96,9 +97,9 @@ PyMethodDef constructor_def() {
     const char* name = binding::keep(std::string(R::info.name));
     const char* doc = binding::keep(binding::text_signature(R::info.name, parameter_list<R, Caller::Constructor>(false)));
     if constexpr (parameter_count<R, Caller::Constructor>() == 0) {
-        return {name, construct_without_arguments<R>, METH_NOARGS | METH_STATIC, doc};
+        return {name, binding::method<construct_without_arguments<R>>(), METH_NOARGS | METH_STATIC, doc};
     } else {
-        return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(construct<R>)),
+        return {name, binding::method<construct<R>>(),
                 METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc};
     }
 }
@@ -147,18 +148,18 @@ PyObject* variant_subscript(PyObject* self, PyObject* key) {
 template <class R>
 PyTypeObject* create_variant_class() {
     static PyGetSetDef properties[] = {
-        {"_0", variant_payload<R>, nullptr, nullptr, nullptr},
+        {"_0", binding::property<variant_payload<R>>(), nullptr, nullptr, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     static std::string name = "Command_" + std::string(R::info.keyword);
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(variant_new<R>)},
+        {Py_tp_new, binding::slot<variant_new<R>>()},
         {Py_tp_dealloc, reinterpret_cast<void*>(binding::unbox_dealloc<Command>)},
         {Py_tp_getset, properties},
-        {Py_sq_length, reinterpret_cast<void*>(variant_length)},
-        {Py_sq_item, reinterpret_cast<void*>(variant_item<R>)},
-        {Py_mp_length, reinterpret_cast<void*>(variant_length)},
-        {Py_mp_subscript, reinterpret_cast<void*>(variant_subscript<R>)},
+        {Py_sq_length, binding::slot<variant_length>()},
+        {Py_sq_item, binding::slot<variant_item<R>>()},
+        {Py_mp_length, binding::slot<variant_length>()},
+        {Py_mp_subscript, binding::slot<variant_subscript<R>>()},
         {Py_tp_doc, const_cast<char*>(binding::keep(binding::text_signature(name, "_0")))},
         {0, nullptr},
     };
@@ -196,9 +197,9 @@ std::vector<PyMethodDef> constructor_table() {
 PyTypeObject* create_command_class() {
     static std::vector<PyMethodDef> constructors = constructor_table();
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(binding::no_constructor)},
+        {Py_tp_new, binding::slot<binding::no_constructor>()},
         {Py_tp_dealloc, reinterpret_cast<void*>(binding::unbox_dealloc<Command>)},
-        {Py_tp_str, reinterpret_cast<void*>(command_str)},
+        {Py_tp_str, binding::slot<command_str>()},
         {Py_tp_methods, constructors.data()},
         {0, nullptr},
     };
