@@ -67,11 +67,12 @@ PyTypeObject* payload_class() {
     return type;
 }
 
+// A new payload object holding a copy of the record of command `self`.
 template <class R>
-PyObject* new_payload(const PyObject* self) {
+PyObject* new_payload(PyObject* self) {
     PyTypeObject* type = payload_class<R>();
     if (!type) return nullptr;
-    return binding::box<R>(type, std::get<R>(unbox<Command>(const_cast<PyObject*>(self))));
+    return binding::box<R>(type, std::get<R>(unbox<Command>(self)));
 }
 
 // Static constructors.
