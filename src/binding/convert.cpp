@@ -52,7 +52,7 @@ bool prefix_type_error(std::string_view name) {
     return false;
 }
 
-bool convert_integer(PyObject* object, std::string_view name, long long low, long long high, long long& out) {
+bool convert_index(PyObject* object, std::string_view name, long long low, long long high, long long& out) {
     Ref index;
     if (!PyLong_Check(object)) {
         index = Ref::steal(PyNumber_Index(object));

@@ -22,8 +22,22 @@ bool wrong_type(PyObject* object, std::string_view name, std::string_view target
 // Adds the "argument '<name>': " prefix to a pending TypeError; returns false.
 bool prefix_type_error(std::string_view name);
 
-// Any object with __index__ whose value fits in [low, high].
-bool convert_integer(PyObject* object, std::string_view name, long long low, long long high, long long& out);
+// Any object with __index__ whose value fits in [low, high]; raises the
+// errors of a failed conversion.
+bool convert_index(PyObject* object, std::string_view name, long long low, long long high, long long& out);
+
+// The same, with a direct road for a plain int in range (the common case).
+inline bool convert_integer(PyObject* object, std::string_view name, long long low, long long high, long long& out) {
+    if (Py_IS_TYPE(object, &PyLong_Type)) {
+        int overflow = 0;
+        long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+        if (overflow == 0 && value >= low && value <= high) {
+            out = value;
+            return true;
+        }
+    }
+    return convert_index(object, name, low, high, out);
+}
 
 template <std::integral T>
 bool convert(PyObject* object, std::string_view name, T& out) {
