@@ -12,6 +12,7 @@ import pytest
 
 from halvex_rs import client as client_module
 
+from command_table import Index
 from conftest import WAIT, run_python
 
 HalvexClient = client_module.HalvexClient
@@ -19,18 +20,7 @@ HalvexClient = client_module.HalvexClient
 RANGE_MESSAGE = "out of range integral type conversion attempted"
 
 
-INDEX_CLASS = """
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-    def __repr__(self):
-        return f"Index({self.value})"
-"""
-exec(INDEX_CLASS)
+INDEX_CLASS = inspect.getsource(Index)
 
 
 def refused_message():

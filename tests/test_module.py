@@ -11,6 +11,7 @@ import pytest
 import halvex_rs
 from halvex_rs import client, commands
 
+from command_table import Index
 from conftest import run_python
 
 U64_MAX = 2**64 - 1
@@ -22,16 +23,6 @@ HIDDEN_CLASSES = (
     "ToneType",
     "ConstantWithDescription",
 )
-
-
-class Index:
-    """Not an int, but has an integer index."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 def public_names(module):
