@@ -127,8 +127,10 @@ bool print_server_lines(int socket) {
         }
         std::string_view chunk(buffer, static_cast<std::size_t>(received));
         for (std::size_t end; (end = chunk.find('\n')) != std::string_view::npos; chunk.remove_prefix(end + 1)) {
-            line.append(chunk.substr(0, end + 1));
-            format_received_line(line, output);
+            // A line within one read is printed straight from the buffer.
+            std::string_view raw = chunk.substr(0, end + 1);
+            if (!line.empty()) raw = line.append(raw);
+            format_received_line(raw, output);
             if (!print(output)) return false;
             line.clear();
         }

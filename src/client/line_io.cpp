@@ -58,12 +58,26 @@ std::size_t well_formed_prefix(std::string_view bytes, bool& complete) {
 
 }  // namespace
 
+namespace {
+
+// The end of the run of ASCII bytes that starts at `i`, eight bytes a step.
+std::size_t ascii_run_end(std::string_view bytes, std::size_t i) {
+    constexpr std::uint64_t high_bits = 0x8080808080808080ULL;
+    for (std::uint64_t word; i + sizeof word <= bytes.size(); i += sizeof word) {
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        if (word & high_bits) break;
+    }
+    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+    return i;
+}
+
+}  // namespace
+
 void append_lossy_utf8(std::string_view bytes, std::string& out) {
     out.reserve(out.size() + bytes.size());
     std::size_t i = 0;
     while (i < bytes.size()) {
-        std::size_t run = i;
-        while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
+        std::size_t run = ascii_run_end(bytes, i);
         out.append(bytes.substr(i, run - i));
         i = run;
         if (i == bytes.size()) break;
