@@ -138,11 +138,24 @@ std::string_view trim_white_space(std::string_view text) {
     return text;
 }
 
+namespace {
+
+bool is_ascii_space(char c) { return (c >= 0x09 && c <= 0x0D) || c == ' '; }
+
+// An ASCII byte is a character of its own however the bytes around it
+// decode, so ASCII white space can be trimmed before decoding, cheaply.
+std::string_view trim_ascii_space(std::string_view bytes) {
+    while (!bytes.empty() && is_ascii_space(bytes.front())) bytes.remove_prefix(1);
+    while (!bytes.empty() && is_ascii_space(bytes.back())) bytes.remove_suffix(1);
+    return bytes;
+}
+
+}  // namespace
+
 void format_received_line(std::string_view raw_line, std::string& out) {
     static constexpr std::string_view prefix = "Received: ";
-    out.clear();
-    out.append(prefix);
-    append_lossy_utf8(raw_line, out);
+    out.assign(prefix);
+    append_lossy_utf8(trim_ascii_space(raw_line), out);
     std::string_view trimmed = trim_white_space(std::string_view(out).substr(prefix.size()));
     std::size_t offset = static_cast<std::size_t>(trimmed.data() - out.data());
     std::size_t length = trimmed.size();
