@@ -94,7 +94,7 @@ bool convert<bool>(PyObject* object, std::string_view name, bool& out) {
 }
 
 bool convert_str(PyObject* object, std::string_view name, std::string_view& out) {
-    if (!PyUnicode_Check(object)) return wrong_type(object, name, "str");
+    if (!Py_IS_TYPE(object, &PyUnicode_Type) && !PyUnicode_Check(object)) return wrong_type(object, name, "str");
     Py_ssize_t length = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
     if (!utf8) return false;
