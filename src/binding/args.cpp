@@ -77,7 +77,6 @@ bool parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize
     const auto count = static_cast<Py_ssize_t>(signature.names.size());
     if (nargs > count) return too_many_positional(signature, nargs);
     for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? args[i] : nullptr;
-    if (!kwnames && nargs == count) return true;
     if (kwnames) {
         Py_ssize_t keywords = PyTuple_Size(kwnames);
         for (Py_ssize_t k = 0; k < keywords; ++k) {

@@ -20,6 +20,15 @@ struct Signature {
 bool parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                      PyObject** out);
 
+// The values of the parameters in order: `args` itself for a call that
+// passes every argument by position (the common case, which needs no
+// parsing), else `storage` filled by parse_arguments; nullptr on an error.
+inline PyObject* const* arguments_in_order(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                                           PyObject* kwnames, PyObject** storage) {
+    if (!kwnames && nargs == static_cast<Py_ssize_t>(signature.names.size())) return args;
+    return parse_arguments(signature, args, nargs, kwnames, storage) ? storage : nullptr;
+}
+
 // The same for the (args tuple, kwargs dict) calling convention.
 bool parse_tuple_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out);
 

@@ -1,5 +1,7 @@
 #include "binding/convert.hpp"
 
+#include <cstring>
+
 #include "binding/ref.hpp"
 
 namespace halvex::binding {
@@ -109,12 +111,25 @@ bool convert(PyObject* object, std::string_view name, std::string& out) {
     return true;
 }
 
+namespace {
+
+// Short texts (the usual command values) are scanned byte by byte; long
+// ones with memchr.
+bool has_line_break(std::string_view text) {
+    constexpr std::size_t short_text = 64;
+    if (text.size() > short_text)
+        return std::memchr(text.data(), '\n', text.size()) || std::memchr(text.data(), '\r', text.size());
+    for (char c : text)
+        if (c == '\n' || c == '\r') return true;
+    return false;
+}
+
+}  // namespace
+
 bool convert_line_value(PyObject* object, std::string_view name, std::string& out) {
     std::string_view text;
     if (!convert_str(object, name, text)) return false;
-    bool has_line_break = false;
-    for (char c : text) has_line_break |= c == '\n' || c == '\r';
-    if (has_line_break) {
+    if (has_line_break(text)) {
         std::string message = argument_prefix(name) + "line breaks are not allowed in command values";
         raise(PyExc_ValueError, message);
         return false;

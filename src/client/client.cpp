@@ -287,8 +287,9 @@ PyObject* send_record(PyObject* self, R& record) {
 template <class R>
 PyObject* command_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     constexpr auto& names = scripting::parameter_names_v<R, Caller::Client>;
-    PyObject* values[names.size() + 1];
-    if (!binding::parse_arguments({R::info.client_method(), names}, args, nargs, kwnames, values)) return nullptr;
+    PyObject* storage[names.size() + 1];
+    PyObject* const* values = binding::arguments_in_order({R::info.client_method(), names}, args, nargs, kwnames, storage);
+    if (!values) return nullptr;
     binding::ExclusiveBorrow borrow(borrow_of(self));
     if (!borrow) return nullptr;
     ClientState& state = state_of(self);

@@ -83,7 +83,7 @@ std::size_t value_width_bound(const T& value) {
 }
 
 template <class T, TextSink S>
-bool put_value(S& sink, const T& value) {
+[[gnu::always_inline]] inline bool put_value(S& sink, const T& value) {
     if constexpr (std::is_same_v<T, std::string>) {
         return sink.put(value);
     } else if constexpr (std::is_base_of_v<Constant, T>) {

@@ -80,8 +80,9 @@ PyObject* new_payload(PyObject* self) {
 template <class R>
 PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     constexpr auto& names = parameter_names_v<R, Caller::Constructor>;
-    PyObject* values[names.size()];
-    if (!binding::parse_arguments({R::info.name, names}, args, nargs, kwnames, values)) return nullptr;
+    PyObject* storage[names.size()];
+    PyObject* const* values = binding::arguments_in_order({R::info.name, names}, args, nargs, kwnames, storage);
+    if (!values) return nullptr;
     Ref command = Ref::steal(new_command<R>());
     if (!command || !fill_record<R, Caller::Constructor>(std::get<R>(unbox<Command>(command.get())), values))
         return nullptr;
