@@ -20,13 +20,15 @@ struct Signature {
 bool parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                      PyObject** out);
 
-// The values of the parameters in order: `args` itself for a call that
-// passes every argument by position (the common case, which needs no
-// parsing), else `storage` filled by parse_arguments; nullptr on an error.
-inline PyObject* const* arguments_in_order(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                                           PyObject* kwnames, PyObject** storage) {
-    if (!kwnames && nargs == static_cast<Py_ssize_t>(signature.names.size())) return args;
-    return parse_arguments(signature, args, nargs, kwnames, storage) ? storage : nullptr;
+// Points `values` at the parameters' values in order: at `args` itself for
+// a call that passes every argument by position (the common case, which
+// needs no parsing), else at `storage` filled by parse_arguments.
+inline bool arguments_in_order(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames, PyObject** storage, PyObject* const*& values) {
+    values = args;
+    if (!kwnames && nargs == static_cast<Py_ssize_t>(signature.names.size())) return true;
+    values = storage;
+    return parse_arguments(signature, args, nargs, kwnames, storage);
 }
 
 // The same for the (args tuple, kwargs dict) calling convention.

@@ -288,8 +288,9 @@ template <class R>
 PyObject* command_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     constexpr auto& names = scripting::parameter_names_v<R, Caller::Client>;
     PyObject* storage[names.size() + 1];
-    PyObject* const* values = binding::arguments_in_order({R::info.client_method(), names}, args, nargs, kwnames, storage);
-    if (!values) return nullptr;
+    PyObject* const* values = nullptr;
+    if (!binding::arguments_in_order({R::info.client_method(), names}, args, nargs, kwnames, storage, values))
+        return nullptr;
     binding::ExclusiveBorrow borrow(borrow_of(self));
     if (!borrow) return nullptr;
     ClientState& state = state_of(self);

@@ -81,8 +81,8 @@ template <class R>
 PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     constexpr auto& names = parameter_names_v<R, Caller::Constructor>;
     PyObject* storage[names.size()];
-    PyObject* const* values = binding::arguments_in_order({R::info.name, names}, args, nargs, kwnames, storage);
-    if (!values) return nullptr;
+    PyObject* const* values = nullptr;
+    if (!binding::arguments_in_order({R::info.name, names}, args, nargs, kwnames, storage, values)) return nullptr;
     Ref command = Ref::steal(new_command<R>());
     if (!command || !fill_record<R, Caller::Constructor>(std::get<R>(unbox<Command>(command.get())), values))
         return nullptr;
