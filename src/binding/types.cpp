@@ -13,14 +13,14 @@ const char* keep(std::string text) {
 }
 
 PyTypeObject* create_type(const TypeOptions& options, PyType_Slot* slots) {
-    PyType_Spec spec{
+    PyType_Spec type_spec{
         keep("builtins." + std::string(options.name)),
         options.basic_size,
         0,
         Py_TPFLAGS_DEFAULT | options.flags,
         slots,
     };
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpecWithBases(&spec, options.base));
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpecWithBases(&type_spec, options.base));
 }
 
 std::string text_signature(std::string_view name, std::string_view parameters) {
