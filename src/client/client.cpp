@@ -131,17 +131,15 @@ std::string default_password() {
 constexpr std::string_view constructor_parameters[] = {"server", "control_port", "transport_channel_port", "username",
                                                        "password"};
 
+// Settings are converted like command values (so credentials cannot carry
+// line breaks into the login line); None selects the fallback.
 template <class T>
 bool convert_or_default(PyObject* object, std::string_view name, T fallback, T& out) {
     if (object == Py_None) {
         out = std::move(fallback);
         return true;
     }
-    if constexpr (std::is_same_v<T, std::string>) {
-        return binding::convert_line_value(object, name, out);
-    } else {
-        return binding::convert(object, name, out);
-    }
+    return scripting::convert_value(object, name, out);
 }
 
 bool invalid_address(std::string_view text) {
@@ -255,7 +253,7 @@ bool command_text(PyObject* argument, std::string& line) {
     const commands::Command* command = scripting::command_value(argument);
     if (!command) return binding::wrong_type(argument, "command", "Command");
     line.clear();
-    commands::append_text(*command, line);
+    commands::append_text(*command, line, tag_suffix_capacity);
     return true;
 }
 
@@ -276,8 +274,7 @@ template <class R>
 PyObject* send_record(PyObject* self, R& record) {
     ClientState& state = state_of(self);
     state.line.clear();
-    state.line.reserve(commands::text_length_bound(record) + tag_suffix_capacity);
-    commands::append_record_text(record, state.line);
+    commands::append_record_text(record, state.line, tag_suffix_capacity);
     std::uint64_t tag = 0;
     SendFailure failure;
     if (!state.transmit(tag, failure)) return report_send_failure(failure, R::info.on_send_failure);

@@ -151,17 +151,20 @@ char* write_record(const R& record, char* out) {
     return sink.cursor;
 }
 
-// Appends the record's text to `out`, growing it at most once.
+// Appends the record's text to `out`, growing it at most once; `spare`
+// keeps room for what the caller appends next.
 template <class R>
-void append_record_text(const R& record, std::string& out) {
+void append_record_text(const R& record, std::string& out, std::size_t spare = 0) {
     std::size_t start = out.size();
-    out.resize(start + text_length_bound(record));
+    std::size_t bound = text_length_bound(record);
+    out.reserve(start + bound + spare);
+    out.resize(start + bound);
     char* end = write_record(record, out.data() + start);
     out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
-inline void append_text(const Command& command, std::string& out) {
-    std::visit([&](const auto& record) { append_record_text(record, out); }, command);
+inline void append_text(const Command& command, std::string& out, std::size_t spare = 0) {
+    std::visit([&](const auto& record) { append_record_text(record, out, spare); }, command);
 }
 
 inline std::string command_to_text(Command command) {
